@@ -1,0 +1,2 @@
+// Placeholder until the simulated device lands.
+int main() { return 0; }
