@@ -13,6 +13,8 @@ extern const std::array<uint16_t, 256> dwn_crc_table;
 uint16_t dwn_crc16(uint16_t initial, const uint8_t* bytes, size_t count,
                    const std::array<uint16_t, 256>& table);
 
+// Writes the length in front and the CRC behind into a buffer of len >= 5 bytes.
+void dwn_frame_packet(uint8_t* pp, int len);
 // Frames the packet in place (length in front, CRC behind), sends it and waits
 // for ACK, up to five transmissions. len, or a negative code.
 int dwn_write_pkt(uint8_t* pp, int len);
