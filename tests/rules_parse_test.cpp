@@ -265,6 +265,11 @@ TEST_F(RulesParse, LineEndsAndLongLines) {
     EXPECT_EQ(hex(rule_table[0]), "43524c460000 " ZERO3 " 32 08 0100");
     EXPECT_EQ(rule_get_line(rule_table[2]), 3);
 
+    // Only the CR right before the LF belongs to the line end.
+    r = load("pass destin A\r\r\n");
+    ASSERT_EQ(r.rc, 0) << r.out;
+    EXPECT_EQ(hex(rule_table[0]), "410d00000000 " ZERO3 " 32 08 0100");
+
     // 255 characters fill the buffer: the line feed comes as a blank line of its own.
     std::string l255 = "pass destin APRS" + std::string(255 - 16, ' ');
     r = load(l255 + "\npass circle 0 N1d,E1d\n");

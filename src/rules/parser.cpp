@@ -300,19 +300,24 @@ int process_line(load_state& st) {
 }
 
 // One piece of at most 255 characters, as a text-mode read gives it: a CR
-// that stands before the LF is dropped, even when the piece fills the buffer.
+// that stands before the LF is dropped, also when it is the last character
+// that fits (the LF then ends this piece, as text mode would have it).
 bool read_piece(std::FILE* f, char* buf) {
     if (std::fgets(buf, line_buffer_size, f) == nullptr) return false;
     size_t len = std::strlen(buf);
+    if (len >= 2 && buf[len - 2] == '\r' && buf[len - 1] == '\n') {
+        buf[len - 2] = '\0';
+        return true;
+    }
     if (len > 0 && buf[len - 1] == '\r') {
         const int c = std::getc(f);
-        if (c == '\n')
-            buf[len - 1] = '\n';
-        else if (c != EOF)
-            std::ungetc(c, f);
+        if (c == '\n') {
+            buf[len - 1] = '\0';
+            return true;
+        }
+        if (c != EOF) std::ungetc(c, f);
     }
-    if (len > 0 && buf[len - 1] == '\n') buf[--len] = '\0';
-    if (len > 0 && buf[len - 1] == '\r') buf[--len] = '\0';
+    if (len > 0 && buf[len - 1] == '\n') buf[len - 1] = '\0';
     return true;
 }
 
