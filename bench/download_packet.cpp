@@ -92,9 +92,90 @@ int per_packet(int packets) {
     return rc;
 }
 
+// Bytes of a download with n rules: "download\n", three command packets of
+// 21, the images in packets of at most 64 (60 data bytes each), and one ACK
+// back per packet.
+struct wire_bytes { int to_device; int acks; };
+
+wire_bytes download_wire_bytes(int rules) {
+    wire_bytes w{9, 0};
+    for (int image : {178, 28 * rules}) {
+        w.to_device += 21;
+        w.acks += 1;
+        for (int left = image; left > 0; left -= 60) {
+            w.to_device += std::min(left, 60) + 4;
+            w.acks += 1;
+        }
+    }
+    w.to_device += 21;
+    w.acks += 1;
+    return w;
+}
+
+// Runs the session and returns the seconds between "Connected at 9600" and
+// "Disconnected" on the utility's output, or -1.
+double paced_download_seconds(const std::string& rules_file) {
+    int out[2], in[2];
+    if (pipe(out) != 0 || pipe(in) != 0) return -1;
+    pid_t child = fork();
+    if (child == 0) {
+        dup2(in[0], 0);
+        dup2(out[1], 1);
+        close(in[1]);
+        close(out[0]);
+        execl(QSPAN_SIM_BIN, QSPAN_SIM_BIN, "--com", "1", "--pace", "--", QSPAN_BIN, nullptr);
+        _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    std::string script = "rules " + rules_file + "\nconnect 1 9600\ndownload\nyes\nexit\n";
+    if (write(in[1], script.data(), script.size()) != ssize_t(script.size())) return -1;
+    close(in[1]);
+    std::string text;
+    clock_type::time_point connected{}, done{};
+    char buf[4096];
+    while (done == clock_type::time_point{}) {
+        pollfd p{out[0], POLLIN, 0};
+        if (poll(&p, 1, 30000) <= 0) break;
+        ssize_t n = read(out[0], buf, sizeof buf);
+        if (n <= 0) break;
+        text.append(buf, size_t(n));
+        if (connected == clock_type::time_point{} && text.find("Connected at 9600\n") != std::string::npos)
+            connected = clock_type::now();
+        if (text.find("Disconnected\n") != std::string::npos) done = clock_type::now();
+    }
+    close(out[0]);
+    waitpid(child, nullptr, 0);
+    if (connected == clock_type::time_point{} || done == clock_type::time_point{}) {
+        std::printf("paced session failed:\n%s\n", text.c_str());
+        return -1;
+    }
+    return std::chrono::duration<double>(done - connected).count();
+}
+
+int paced_download() {
+    std::string dir = std::filesystem::temp_directory_path() / ("qspan-bench-rules-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    std::string path = dir + "/fifty.txt";
+    FILE* f = std::fopen(path.c_str(), "w");
+    if (f == nullptr) return 1;
+    for (int i = 0; i < 50; ++i) std::fprintf(f, "pass destin D%02d-%d\n", i, i % 16);
+    std::fclose(f);
+    double s = paced_download_seconds(path);
+    std::filesystem::remove_all(dir);
+    if (s < 0) return 1;
+    wire_bytes w = download_wire_bytes(50);
+    double wire = (w.to_device + w.acks) * 10.0 / 9600.0;
+    std::printf("50-rule download at 9600 with --pace: %.3f s wall; wire time %.3f s "
+                "(%d bytes to the device + %d ACKs, 10 bits each); overhead %.3f s\n",
+                s, wire, w.to_device, w.acks, s - wire);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     int packets = argc > 1 ? std::atoi(argv[1]) : 1000;
-    return per_packet(packets > 0 ? packets : 1000);
+    int rc = per_packet(packets > 0 ? packets : 1000);
+    return rc != 0 ? rc : paced_download();
 }
