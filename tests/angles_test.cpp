@@ -97,6 +97,11 @@ const angle_case ranges[] = {
     {"400:00:00", bad, "\a\aError: deg 400.000000 is out of range [-180..180]\n"},
     // A degrees number past the 32-bit range saturates instead of overflowing.
     {"99999999999:00:00", bad, "\a\aError: deg 2147483648.000000 is out of range [-180..180]\n"},
+    // Minutes and seconds beyond the float range become infinite and fail.
+    {"0:0:1000000000000000000000000000000000000000000000000", bad,
+     "\a\aError: sec inf is out of range [0..59.99]\n"},
+    {"0.-1000000000000000000000000000000000000000000000000.", bad,
+     "\a\aError: min -inf is out of range [0..59.99]\n"},
     {"1234567890123456789d", bad,
      "\a\aError: deg 1234567939550609408.000000 is out of range [-180..180]\n"},
 };

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -33,6 +34,16 @@ struct angle_parts {
     float seconds = 0;
     bool negative = false;  // minus on the degrees, or a south/west letter
 };
+
+// Narrows to single precision; a value beyond the float range becomes an
+// infinity (which then fails the range checks) instead of an undefined cast.
+float narrow(double v) {
+    if (v > std::numeric_limits<float>::max()) return std::numeric_limits<float>::infinity();
+    if (v < -std::numeric_limits<float>::max()) return -std::numeric_limits<float>::infinity();
+    return float(v);
+}
+
+float decimal_part(const char* text) { return narrow(parse_decimal_value(text).value); }
 
 bool is_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
@@ -62,7 +73,7 @@ bool read_colon(const char* text, angle_parts& a) {
     const char* second = std::strchr(first + 1, ':');
     a.degrees = float(parse_decimal_int(text).value);
     a.minutes = float(parse_decimal_int(first + 1).value);
-    a.seconds = float(parse_decimal_value(second + 1).value);
+    a.seconds = decimal_part(second + 1);
     a.negative = has_minus_before(text, first);
     return true;
 }
@@ -71,7 +82,7 @@ bool read_colon(const char* text, angle_parts& a) {
 bool read_dotted(const char* text, angle_parts& a) {
     const char* first = std::strchr(text, '.');
     a.degrees = float(parse_decimal_int(text).value);
-    a.minutes = float(parse_decimal_value(first + 1).value);
+    a.minutes = decimal_part(first + 1);
     a.negative = has_minus_before(text, first);
     return true;
 }
@@ -88,7 +99,7 @@ bool read_dmc_degrees(const char* start, const char* p, angle_parts& a) {
     char buffer[degrees_buffer_size];
     std::memcpy(buffer, start, length);
     buffer[length] = '\0';
-    a.degrees = float(parse_decimal_value(buffer).value);
+    a.degrees = decimal_part(buffer);
     if (has_minus_before(start, p)) a.negative = true;
     return true;
 }
@@ -120,14 +131,14 @@ bool read_dmc(const char* text, angle_parts& a) {
                 std::printf("\a\aError: DMC format: already have minutes (%f)\n", double(a.minutes));
                 return false;
             }
-            a.minutes = float(parse_decimal_value(start).value);
+            a.minutes = decimal_part(start);
             have_min = true;
         } else if (c == 'C' || c == 'c') {
             if (have_sec) {
                 std::printf("\a\aError: DMC format: already have seconds (%f)\n", double(a.seconds));
                 return false;
             }
-            a.seconds = float(parse_decimal_value(start).value);
+            a.seconds = decimal_part(start);
             have_sec = true;
         } else if (!is_direction(c)) {
             const unsigned char u = static_cast<unsigned char>(c);

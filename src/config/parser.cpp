@@ -368,8 +368,7 @@ void start_line(line_state& line) {
 
 // Runs the lines of an open file; 0 at its end or the first failure's code.
 int process_lines(FILE* file, const char* path) {
-    static line_state line;  // 512 bytes of buffers, one parse at a time
-    line.number = 0;
+    line_state line{};
     int items = 0;
     for (;;) {
         const piece_status status = read_piece(file, line.text);
