@@ -106,7 +106,7 @@ void verify_speed(const std::string& dir, size_t megabytes) {
                 continue;
             }
             line += c;
-            if (state == running && c == '\n') {
+            if (c == '\n') {  // a new update starts with "reset" at any time
                 if (line.size() >= 6 && line.compare(line.size() - 6, 6, "reset\n") == 0)
                     state = prompting;
                 line.clear();
@@ -144,6 +144,7 @@ double timed_update(const std::string& hex, int& result) {
     auto t0 = clock_type::now();
     result = firmware(9, hex.c_str());
     double s = seconds_since(t0);
+    fflush(stdout);
     dup2(saved_out, 1);
     dup2(saved_in, 0);
     close(saved_out), close(saved_in), close(null_fd);
