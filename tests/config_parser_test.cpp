@@ -316,11 +316,11 @@ TEST(ConfProcess, LongLinesArriveInPieces) {
     });
 }
 
-TEST(ConfProcess, LineNumbersPrintAsSixteenBits) {
+TEST(ConfProcess, LineNumbersDoNotWrapPast32767) {
     std::string file(32767, '\n');
     file += "ssid 16\n";
     run_cases({{file, -11,
-                "\a\aError: line -32768: invalid SSID argument range [0..15]: 16: ssid 16\n", {}}});
+                "\a\aError: line 32768: invalid SSID argument range [0..15]: 16: ssid 16\n", {}}});
 }
 
 TEST(ConfProcess, RuleFieldsSurviveAParse) {

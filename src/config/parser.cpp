@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -46,7 +47,7 @@ struct line_state {
     char copy[line_buffer_size];  // untouched, for messages
     const char* mark;             // first comment mark of the line, or nullptr
     char* cursor;                 // where the next token search starts
-    int16_t number;               // shown as a 16-bit number, as the device tools do
+    int32_t number;               // counted in full: a 16-bit count would wrap to negative
 };
 
 int line_no(const line_state& line) { return line.number; }
@@ -363,7 +364,7 @@ void start_line(line_state& line) {
     std::memcpy(line.copy, line.text, sizeof line.copy);
     line.mark = std::strpbrk(line.text, comment_marks);
     line.cursor = line.text;
-    line.number = int16_t(line.number + 1);
+    if (line.number < INT32_MAX) ++line.number;
 }
 
 // Runs the lines of an open file; 0 at its end or the first failure's code.
