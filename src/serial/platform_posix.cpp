@@ -253,8 +253,12 @@ bool plat_write(const uint8_t* buf, uint32_t len, uint32_t* written) {
     return true;
 }
 
+// Only received data is discarded. Our writes are complete when write_port
+// returns, and a real line's close has drained them before any reopen; on a
+// pseudo-terminal TCOFLUSH would instead discard bytes that the peer has not
+// read yet, such as a "host N" command just before the port is reopened.
 void plat_purge() {
-    if (port_fd >= 0) tcflush(port_fd, TCIOFLUSH);
+    if (port_fd >= 0) tcflush(port_fd, TCIFLUSH);
 }
 
 int plat_error_code() { return error_code; }
