@@ -2,6 +2,8 @@
 // matching, the repeat line and every argument check that needs no device.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "e2e.h"
 
 namespace {
@@ -167,6 +169,38 @@ TEST(ShellDisplays, DefaultConfigurationAndNoRules) {
               "Halt On Error: No\tDrop Mangled Packet: Yes\n"
               "Rule count 0\tImplicit Rule Action: Pass\n"
               "No Rules are configured!  Implicit Rule Action is Pass\n\n");
+}
+
+TEST(ShellSummary, BracketsTheConfiguredRateOrNone) {
+    std::string fast = write_temp_file("fast.cfg", "dstar 38400\n");
+    std::string odd = write_temp_file("odd.cfg", "dstar 14400\n");
+    run_result r = run_qspan("configure " + fast + "\nhelp\nconfigure " + odd + "\nhelp\n");
+    EXPECT_EQ(strip_prompts(r.out.substr(startup_text().size())),
+              "Configuration items processed 1\n" + summary_text("4800 9600 19200 [38400] 57600 ") +
+                  "Configuration items processed 1\n" + summary_text("4800 9600 19200 38400 57600 ") +
+                  "\n");
+}
+
+TEST(ShellFileNames, SpacesBelongToTheNameCommasAndTabsEndIt) {
+    std::string dir = make_temp_dir();
+    std::string conf = dir + "/a b.cfg";
+    std::FILE* f = std::fopen(conf.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs("call ab1c\n", f);
+    std::fclose(f);
+    run_result r = run_qspan("configure " + conf + ",ignored\nconfigure\t" + conf + "\tx\n"
+                             "configure  " + conf + "\n");
+    EXPECT_EQ(strip_prompts(r.out.substr(startup_text().size())),
+              "Configuration items processed 1\nConfiguration items processed 1\n"
+              "\a\aError: cannot open  " + conf + "\n\a\aError: Configuration processing failed\n\n")
+        << "a second blank after the command word starts the name";
+}
+
+TEST(ShellFirmware, YesWithAMissingFileFailsBeforeTouchingThePort) {
+    run_result r = run_qspan("firmware 3 no such.hex\nyes\n");
+    EXPECT_EQ(strip_prompts(r.out.substr(startup_text().size())),
+              std::string(firmware_question) +
+                  "\a\aError: cannot open no such.hex\nError: Firmware update failed!\n\tTry again!\n\n");
 }
 
 TEST(ShellLongLines, PiecesOf255CharactersAreLinesOfTheirOwn) {
