@@ -77,6 +77,8 @@ INSTANTIATE_TEST_SUITE_P(
                      "(minimum 2.2)!\n" + not_connected},
         // NUL bytes between the device's characters never reach the program.
         version_case{{"--nul"}, connected_9600 + "Disconnected\n"},
+        // A device held to the line rate both ways still answers in time.
+        version_case{{"--pace", "--nul"}, connected_9600 + "Disconnected\n"},
         // A device at another rate is heard as silence.
         version_case{{"--rate", "19200"}, no_product + "Got: length 0 (0x0):\n" + not_connected},
         version_case{{"--silent"}, no_product + "Got: length 0 (0x0):\n" + not_connected}));
