@@ -228,6 +228,27 @@ TEST_F(PortTest, WriteSendsEveryByteAndChecksItsArguments) {
     EXPECT_EQ(device_hears(), "");
 }
 
+TEST_F(PortTest, WriteToAPeerThatStopsReadingEndsInBoundedTime) {
+    // 115200: a write multiplier of 0, so 10 ms plus a one-second grace for
+    // a busy machine; the line's buffer fills long before 200000 bytes.
+    int32_t result = 0;
+    open_and_capture("COM1", 115200, &result);
+    ASSERT_EQ(result, 0);
+    std::vector<uint8_t> big(200000, 'z');
+    auto start = std::chrono::steady_clock::now();
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(write_port("COM1", big.data(), int32_t(big.size())), -3);
+    std::string out = testing::internal::GetCapturedStdout();
+    double took = ms_since(start);
+    EXPECT_GE(took, 1010);
+    EXPECT_LT(took, 1200);
+    EXPECT_EQ(out.rfind("\a\aError: wrote ", 0), 0u) << out;
+    EXPECT_NE(out.find(" of 200000, got error on port COM1: " + config + "/qspan/ports/com1 -> " +
+                       slave_path + ": write timed out\n"),
+              std::string::npos)
+        << out;
+}
+
 TEST_F(PortTest, PurgeDiscardsWhatWasNotRead) {
     int32_t result = 0;
     open_and_capture("COM1", 9600, &result);

@@ -15,6 +15,8 @@ extern const int32_t baud_table[14];
 
 // Opens the named port ("COM3") at a rate of baud_table, 8N1, no flow control,
 // DTR and RTS off, then purges it. 0, or -1/-2/-3/-14 after a message.
+// On POSIX, COMn is $XDG_CONFIG_HOME/qspan/ports/comn when that exists (a
+// link to the device), else /dev/ttyS<n-1>; a second user is refused.
 int32_t open_port(const char* name, int32_t rate);
 // Applies the line settings to the open port; called by open_port only.
 int32_t set_comm_prop(const char* name, int32_t rate);
