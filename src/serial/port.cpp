@@ -70,25 +70,36 @@ const int32_t* get_baud(int32_t rate) {
     return nullptr;
 }
 
+namespace {
+
+// The checks and settings of set_comm_prop, in order; 0 or the failing code.
+int32_t configure_line(const char* name, int32_t rate) {
+    if (get_baud(rate) == nullptr) {
+        printf("\a\aError: Invalid baud rate %ld\n", long(rate));
+        return -2;
+    }
+    if (int32_t caps = check_caps(name); caps != 0) return caps;
+    if (!plat_get_line()) {
+        printf("\a\aError: could not get the comm state for port %s: %s\n", name,
+               system_error_text());
+        return -12;
+    }
+    if (!plat_set_line(rate)) {
+        printf("\a\aError: could not set the comm state for port %s: %s\n", name,
+               system_error_text());
+        return -13;
+    }
+    return 0;
+}
+
+}  // namespace
+
 int32_t set_comm_prop(const char* name, int32_t rate) {
     if (name == nullptr) {
         printf("set_comm_prop: Error: port null argument\n");
         return -1;
     }
-    int32_t result = 0;
-    if (get_baud(rate) == nullptr) {
-        printf("\a\aError: Invalid baud rate %ld\n", long(rate));
-        result = -2;
-    } else if ((result = check_caps(name)) != 0) {
-    } else if (!plat_get_line()) {
-        printf("\a\aError: could not get the comm state for port %s: %s\n", name,
-               system_error_text());
-        result = -12;
-    } else if (!plat_set_line(rate)) {
-        printf("\a\aError: could not set the comm state for port %s: %s\n", name,
-               system_error_text());
-        result = -13;
-    }
+    int32_t result = configure_line(name, rate);
     if (result != 0) {
         plat_close();
         return result;
