@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "serial/posix_rate.h"
 #include "sim.h"
 
 namespace {
@@ -190,7 +191,7 @@ void run_due_ticks(int64_t now) {
 void write_due_output(int64_t now) {
     want_write = false;
     while (!output.empty() && (!pace || next_out_ns <= now)) {
-        int32_t host = int32_t(sim_line_rate(master_fd));
+        int32_t host = int32_t(posix_line_rate(master_fd));
         if (output.front().rate != host) {
             char remark[64];
             snprintf(remark, sizeof remark, "unheard (host %d, device %d)", int(host),
@@ -222,7 +223,7 @@ void read_master(int64_t now) {
     uint8_t buf[4096];
     ssize_t n = read(master_fd, buf, sizeof buf);
     if (n <= 0) return;
-    int32_t rate_now = int32_t(sim_line_rate(master_fd));
+    int32_t rate_now = int32_t(posix_line_rate(master_fd));
     for (ssize_t i = 0; i < n; ++i) {
         int64_t due = now;
         if (pace) {
@@ -257,7 +258,7 @@ int serve(int signal_fd, pid_t child) {
         int ready = poll(fds, 2, want_write ? 5 : poll_timeout_ms(now));
         if (ready < 0 && errno != EINTR) return 1;
         now = mono_ns();
-        if (ready == 0) window_rate = int32_t(sim_line_rate(master_fd));
+        if (ready == 0) window_rate = int32_t(posix_line_rate(master_fd));
         if (ready > 0 && (fds[0].revents & POLLIN) != 0) read_master(now);
         if (ready > 0 && (fds[1].revents & POLLIN) != 0) {
             signalfd_siginfo info{};
@@ -288,7 +289,7 @@ bool open_line() {
     cfmakeraw(&t);
     t.c_cflag |= CLOCAL | CREAD;
     tcsetattr(held_slave_fd, TCSANOW, &t);
-    if (!sim_set_line_rate(held_slave_fd, uint32_t(start_rate))) return false;
+    if (!posix_set_custom_rate(held_slave_fd, uint32_t(start_rate))) return false;
     fcntl(master_fd, F_SETFL, fcntl(master_fd, F_GETFL) | O_NONBLOCK);
     return true;
 }
@@ -312,9 +313,13 @@ void clean_up() {
         std::error_code ec;
         std::filesystem::remove_all(config_dir, ec);
     }
+    // Cleared as they close, so a note written after this goes nowhere.
     if (log_file != nullptr) fclose(log_file);
+    log_file = nullptr;
     if (held_slave_fd >= 0) close(held_slave_fd);
+    held_slave_fd = -1;
     if (master_fd >= 0) close(master_fd);
+    master_fd = -1;
 }
 
 pid_t start_command(char** command, const sigset_t& blocked) {
@@ -365,7 +370,7 @@ void sim_set_device_rate(int32_t rate) {
     device_rate = rate;
 }
 
-int32_t sim_host_rate() { return int32_t(sim_line_rate(master_fd)); }
+int32_t sim_host_rate() { return int32_t(posix_line_rate(master_fd)); }
 
 void sim_set_tick(int32_t interval_ms) {
     tick_ms = interval_ms > 0 ? interval_ms : 0;

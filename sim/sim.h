@@ -94,9 +94,6 @@ void sim_note(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // False when the text is not entirely a number in [min, max].
 bool sim_parse_number(const char* text, long min, long max, long* value);
 
-// ---- line rate on the pseudo-terminal (sim/line_rate.cpp) -----------------
-
-// The rate the host set on the slave, read through the master (termios2,
-// so custom rates read back exactly); 0 when it cannot be read.
-uint32_t sim_line_rate(int fd);
-bool sim_set_line_rate(int fd, uint32_t rate);
+// The line rate on the pseudo-terminal comes from the port layer's termios2
+// calls (serial/posix_rate.h): read through the master it is the rate the
+// host set on the slave, custom rates included.

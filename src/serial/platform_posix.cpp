@@ -24,8 +24,7 @@
 #include <cstring>
 #include <ctime>
 
-// From platform_posix_rate.cpp: sets a rate that has no B-constant.
-bool posix_set_custom_rate(int fd, uint32_t rate);
+#include "serial/posix_rate.h"
 
 namespace {
 

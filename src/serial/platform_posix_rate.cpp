@@ -7,10 +7,10 @@
 
 #include <cstdint>
 
+#include "serial/posix_rate.h"
+
 extern "C" int ioctl(int fd, unsigned long request, ...);
 
-// Sets both directions to the rate; the other line settings stay. False with
-// errno set when the driver refuses.
 bool posix_set_custom_rate(int fd, uint32_t rate) {
     struct termios2 t {};
     if (ioctl(fd, TCGETS2, &t) != 0) return false;
@@ -19,4 +19,10 @@ bool posix_set_custom_rate(int fd, uint32_t rate) {
     t.c_ispeed = rate;
     t.c_ospeed = rate;
     return ioctl(fd, TCSETS2, &t) == 0;
+}
+
+uint32_t posix_line_rate(int fd) {
+    struct termios2 t {};
+    if (ioctl(fd, TCGETS2, &t) != 0) return 0;
+    return t.c_ospeed;
 }
