@@ -19,10 +19,15 @@ constexpr std::string_view product_word = "Brelvanode";
 constexpr std::string_view version_word = "Version ";
 constexpr std::string_view prompt_word = "Brelva> ";
 
+// A device that never pauses must not hold the connect forever: this many
+// 40-byte reads are about 10 s of continuous output at 9600 baud.
+constexpr int max_drain_reads = 256;
+
 // Reads and throws away whatever the device is still saying.
 void drain_input() {
     uint8_t scratch[40];
-    while (read_port(port_name, scratch, sizeof scratch, 100) > 0) continue;
+    for (int reads = 0; reads < max_drain_reads; ++reads)
+        if (read_port(port_name, scratch, sizeof scratch, 100) == 0) break;
     purge_port();
 }
 
