@@ -219,10 +219,10 @@ void write_due_output(int64_t now) {
     }
 }
 
-void read_master(int64_t now) {
+bool read_master(int64_t now) {
     uint8_t buf[4096];
     ssize_t n = read(master_fd, buf, sizeof buf);
-    if (n <= 0) return;
+    if (n <= 0) return false;
     int32_t rate_now = int32_t(posix_line_rate(master_fd));
     for (ssize_t i = 0; i < n; ++i) {
         int64_t due = now;
@@ -233,6 +233,14 @@ void read_master(int64_t now) {
         input.push_back({buf[i], window_rate, rate_now, due});
     }
     window_rate = rate_now;
+    return true;
+}
+
+// The host's last bytes may still sit in the line when it ends (a closing
+// interrupt, say): the device hears them before it stops.
+void hear_remaining_input() {
+    while (read_master(mono_ns())) continue;
+    deliver_due_input(INT64_MAX);
 }
 
 // How long poll may sleep: until the next due byte or tick, at most 50 ms so
@@ -269,8 +277,10 @@ int serve(int signal_fd, pid_t child) {
                 continue;
             }
             int status = 0;
-            if (child > 0 && waitpid(child, &status, WNOHANG) == child)
+            if (child > 0 && waitpid(child, &status, WNOHANG) == child) {
+                hear_remaining_input();
                 return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
         }
     }
 }
