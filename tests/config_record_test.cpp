@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "config/config.h"
+#include "e2e.h"
 
 namespace {
 
@@ -95,20 +96,7 @@ std::string line_of(const std::string& text, const std::string& start) {
 
 TEST(ConfDisplay, DefaultsInTheFixedLayout) {
     conf_reset();
-    EXPECT_EQ(display_text(),
-              "Configuration Version 2.2\n"
-              "Station Call\tNOTSET\tSSID 0\n"
-              "Base Lat  45.464169\tLon     9.19000    Altitude 0 meters\n"
-              "Host  baud\t19200\nDSTAR baud\t9600\nTNC   baud\t19200\n"
-              "Dupe Window 28 sec.\tCall Rate Limit 0 sec.\n"
-              "Beacon 600 sec.\tIcon /#\n"
-              "Beacon Comment: \n"
-              "NSR: Disabled\n"
-              "Digi Path[0]: \n"
-              "Log Port: Yes\n"
-              "Fix Valid: Yes\tPass packets without valid position: No\n"
-              "Halt On Error: No\tDrop Mangled Packet: Yes\n"
-              "Rule count 0\tImplicit Rule Action: Pass\n");
+    EXPECT_EQ(display_text(), default_configuration_text());
 }
 
 TEST(ConfDisplay, PathElementsCommaSeparatedAndFullSlotsBounded) {

@@ -155,20 +155,8 @@ INSTANTIATE_TEST_SUITE_P(FirmwareAnswer, ShellCases, testing::ValuesIn(firmware_
 TEST(ShellDisplays, DefaultConfigurationAndNoRules) {
     run_result r = run_qspan("dconfigure\ndrules\n");
     EXPECT_EQ(strip_prompts(r.out.substr(startup_text().size())),
-              "Configuration Version 2.2\n"
-              "Station Call\tNOTSET\tSSID 0\n"
-              "Base Lat  45.464169\tLon     9.19000    Altitude 0 meters\n"
-              "Host  baud\t19200\nDSTAR baud\t9600\nTNC   baud\t19200\n"
-              "Dupe Window 28 sec.\tCall Rate Limit 0 sec.\n"
-              "Beacon 600 sec.\tIcon /#\n"
-              "Beacon Comment: \n"
-              "NSR: Disabled\n"
-              "Digi Path[0]: \n"
-              "Log Port: Yes\n"
-              "Fix Valid: Yes\tPass packets without valid position: No\n"
-              "Halt On Error: No\tDrop Mangled Packet: Yes\n"
-              "Rule count 0\tImplicit Rule Action: Pass\n"
-              "No Rules are configured!  Implicit Rule Action is Pass\n\n");
+              default_configuration_text() +
+                  "No Rules are configured!  Implicit Rule Action is Pass\n\n");
 }
 
 TEST(ShellSummary, BracketsTheConfiguredRateOrNone) {

@@ -180,3 +180,19 @@ std::string startup_text() {
            "Brelva Radio Works - host port utility for the Brelvanode APRS digipeater\n" +
            summary_text() + "\n";
 }
+
+std::string default_configuration_text() {
+    return "Configuration Version 2.2\n"
+           "Station Call\tNOTSET\tSSID 0\n"
+           "Base Lat  45.464169\tLon     9.19000    Altitude 0 meters\n"
+           "Host  baud\t19200\nDSTAR baud\t9600\nTNC   baud\t19200\n"
+           "Dupe Window 28 sec.\tCall Rate Limit 0 sec.\n"
+           "Beacon 600 sec.\tIcon /#\n"
+           "Beacon Comment: \n"
+           "NSR: Disabled\n"
+           "Digi Path[0]: \n"
+           "Log Port: Yes\n"
+           "Fix Valid: Yes\tPass packets without valid position: No\n"
+           "Halt On Error: No\tDrop Mangled Packet: Yes\n"
+           "Rule count 0\tImplicit Rule Action: Pass\n";
+}

@@ -39,5 +39,7 @@ inline const std::string source_dir = QSPAN_SOURCE_DIR;
 
 // The start-up text: banner, summary with the default rates and the blank line.
 std::string startup_text();
+// What dconfigure prints for the default configuration.
+std::string default_configuration_text();
 // The command summary as `help` prints it with 9600 as the default link rate.
 std::string summary_text(const char* rates = "4800 [9600] 19200 38400 57600 ");
