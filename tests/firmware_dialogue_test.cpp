@@ -21,14 +21,7 @@
 
 namespace {
 
-const std::string warning =
-    "\n\a\aWARNING! The Brelvanode Firmware is about to be updated!\n"
-    "This will take less than 5 minutes.\n"
-    "Do NOT interrupt the process once started!\n"
-    "If power is interrupted during this process you may not be able\n"
-    "to communicate with the Brelvanode due to firmware corruption.\n"
-    "If this happens correct the power problem and restart this entire process.\n"
-    "\nType the Enter key when you are ready to continue...";
+const std::string warning = firmware_warning_text;
 
 const std::string two_records = ":0400000001020304F2\n:00000001FF\n";
 

@@ -20,14 +20,7 @@ const std::string built_fixtures = std::string(QSPAN_BINARY_DIR) + "/tests/fixtu
 
 const std::string confirm_question =
     "\a\aWARNING! This will alter the Brelvanode firmware!\nDo you want to continue (n or y)? [n]: ";
-const std::string warning =
-    "\n\a\aWARNING! The Brelvanode Firmware is about to be updated!\n"
-    "This will take less than 5 minutes.\n"
-    "Do NOT interrupt the process once started!\n"
-    "If power is interrupted during this process you may not be able\n"
-    "to communicate with the Brelvanode due to firmware corruption.\n"
-    "If this happens correct the power problem and restart this entire process.\n"
-    "\nType the Enter key when you are ready to continue...";
+const std::string warning = firmware_warning_text;
 const std::string connected = "\a\nConnected at 19200\n\n\n";
 const std::string succeeded =
     "\a\aFirmware update succeeded!\n\nDon't forget to Configure Operating Parameters, Process "

@@ -9,9 +9,9 @@
 #include "angles/angles.h"
 #include "angles/numbers.h"
 #include "config/config.h"
+#include "config/text_file.h"
 #include "serial/serial.h"
 
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
@@ -333,30 +333,6 @@ int process_keyword(line_state& line, char* word, int& items) {
     return found->handler(line, *found);
 }
 
-enum class piece_status { line, end, error };
-
-// Reads up to 255 characters, through the first newline; CR LF counts as LF,
-// as a text-mode stream delivers it.
-piece_status read_piece(FILE* file, char (&buffer)[line_buffer_size]) {
-    int length = 0;
-    while (length < line_buffer_size - 1) {
-        int c = std::getc(file);
-        if (c == EOF) break;
-        if (c == '\r') {
-            const int next = std::getc(file);
-            if (next == '\n')
-                c = '\n';
-            else if (next != EOF)
-                std::ungetc(next, file);
-        }
-        buffer[length++] = char(c);
-        if (c == '\n') break;
-    }
-    buffer[length] = '\0';
-    if (std::ferror(file)) return piece_status::error;
-    return length > 0 ? piece_status::line : piece_status::end;
-}
-
 // Prepares a freshly read piece: newline off, copy kept, comment mark found.
 void start_line(line_state& line) {
     const size_t length = std::strlen(line.text);
@@ -372,7 +348,7 @@ int process_lines(FILE* file, const char* path) {
     line_state line{};
     int items = 0;
     for (;;) {
-        const piece_status status = read_piece(file, line.text);
+        const piece_status status = read_text_piece(file, line.text, line_buffer_size);
         if (status == piece_status::end) break;
         if (status == piece_status::error) {
             std::printf("\a\aError: cannot read %s: %s\n", path, std::strerror(errno));
@@ -386,19 +362,6 @@ int process_lines(FILE* file, const char* path) {
     conf_processed = 1;
     std::printf("Configuration items processed %d\n", items);
     return 0;
-}
-
-// Opens the file for reading; a directory counts as a file that cannot be
-// opened (Linux would open it and fail only at the first read).
-FILE* open_config(const char* path) {
-    FILE* file = std::fopen(path, "r");
-    if (file == nullptr) return nullptr;
-    struct stat info {};
-    if (fstat(fileno(file), &info) != 0 || S_ISDIR(info.st_mode)) {
-        std::fclose(file);
-        return nullptr;
-    }
-    return file;
 }
 
 // Back to the defaults, keeping what the rules parser owns.
@@ -417,7 +380,7 @@ int conf_process(const char* path) {
         std::fputs("conf_process: Error: param rfp is invalid\n", stdout);
         return err_no_path;
     }
-    FILE* file = open_config(path);
+    FILE* file = open_text_file(path);
     if (file == nullptr) {
         std::printf("\a\aError: cannot open %s\n", path);
         return err_open;

@@ -12,8 +12,8 @@
 #include "angles/angles.h"
 #include "angles/numbers.h"
 #include "config/config.h"
+#include "config/text_file.h"
 
-#include <sys/stat.h>
 
 #include <cctype>
 #include <cfloat>
@@ -299,30 +299,11 @@ int process_line(load_state& st) {
     return rule_line(st, command, action);
 }
 
-// One piece of at most 255 characters, as a text-mode read gives it: a CR
-// that stands before the LF is dropped, also when it is the last character
-// that fits (the LF then ends this piece, as text mode would have it).
-bool read_piece(std::FILE* f, char* buf) {
-    if (std::fgets(buf, line_buffer_size, f) == nullptr) return false;
-    size_t len = std::strlen(buf);
-    if (len >= 2 && buf[len - 2] == '\r' && buf[len - 1] == '\n') {
-        buf[len - 2] = '\0';
-        return true;
-    }
-    if (len > 0 && buf[len - 1] == '\r') {
-        const int c = std::getc(f);
-        if (c == '\n') {
-            buf[len - 1] = '\0';
-            return true;
-        }
-        if (c != EOF) std::ungetc(c, f);
-    }
-    if (len > 0 && buf[len - 1] == '\n') buf[len - 1] = '\0';
-    return true;
-}
-
 int load_lines(std::FILE* f, load_state& st) {
-    while (read_piece(f, st.line)) {
+    // A read error ends the loop like the end of the file; the caller tells them apart.
+    while (read_text_piece(f, st.line, line_buffer_size) == piece_status::line) {
+        size_t len = std::strlen(st.line);
+        if (len > 0 && st.line[len - 1] == '\n') st.line[len - 1] = '\0';
         if (st.line_no < INT_MAX) ++st.line_no;
         std::memcpy(st.copy, st.line, sizeof st.copy);
         st.mark = std::strpbrk(st.line, comment_chars);
@@ -332,14 +313,8 @@ int load_lines(std::FILE* f, load_state& st) {
     return 0;
 }
 
-// A directory opens for reading on POSIX but is no rules file.
 std::FILE* open_rules_file(const char* path) {
-    std::FILE* f = std::fopen(path, "r");
-    struct stat info {};
-    if (f != nullptr && (fstat(fileno(f), &info) != 0 || S_ISDIR(info.st_mode))) {
-        std::fclose(f);
-        f = nullptr;
-    }
+    std::FILE* f = open_text_file(path);
     if (f == nullptr) std::printf("\a\aError: cannot open %s\n", path);
     return f;
 }

@@ -39,6 +39,16 @@ inline const std::string source_dir = QSPAN_SOURCE_DIR;
 
 // The start-up text: banner, summary with the default rates and the blank line.
 std::string startup_text();
+// The warning the firmware update prints before it resets the device.
+inline const std::string firmware_warning_text =
+    "\n\a\aWARNING! The Brelvanode Firmware is about to be updated!\n"
+    "This will take less than 5 minutes.\n"
+    "Do NOT interrupt the process once started!\n"
+    "If power is interrupted during this process you may not be able\n"
+    "to communicate with the Brelvanode due to firmware corruption.\n"
+    "If this happens correct the power problem and restart this entire process.\n"
+    "\nType the Enter key when you are ready to continue...";
+
 // What dconfigure prints for the default configuration.
 std::string default_configuration_text();
 // The command summary as `help` prints it with 9600 as the default link rate.
